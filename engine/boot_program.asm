@@ -2,7 +2,7 @@
 ; halt for code. Replaced by the real program.
         bits 16
         org 0x7C3E
-start:  xor cx, cx
+start:  db 0x33, 0xC9          ; xor cx, cx
         mov ss, cx
         mov sp, 0x7BFC
 .halt:  hlt
