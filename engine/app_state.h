@@ -13,6 +13,7 @@ struct AppState {
   DWORD jobResult;          // 1 success, 0 failure; read only after the job-finished command
   BootSectorImage image;
   DriveTable drives;
+  int refreshDue;           // a volume came or went during the job; the job-finished command refreshes
 };
 
 extern AppState g_app;
