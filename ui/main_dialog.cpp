@@ -17,6 +17,9 @@
 #define ROOT_ENTRIES_MAX 512u
 // Every text that quotes a record's volumeText fits, with its format around it.
 #define QUOTED_TEXT_SIZE (VOLUME_TEXT_SIZE + 64)
+// Quotes of record fields stop at the field's end, terminated or not.
+#define VOLUME_TEXT_MAX ((int)VOLUME_TEXT_SIZE - 1)
+#define PHYSICAL_NAME_MAX ((int)PHYSICAL_NAME_SIZE - 1)
 
 // GUID_DEVINTERFACE_VOLUME, spelt out so no header has to define it.
 static const GUID kVolumeInterfaceClass = {
@@ -95,16 +98,18 @@ static void SelectDrive(void) {
   DriveRecord* record = SelectedRecord();
   char text[QUOTED_TEXT_SIZE];
   if (!record) return;
-  snprintf(text, sizeof text, "开始格式化 %s 盘", record->volumeText);
+  snprintf(text, sizeof text, "开始格式化 %.*s 盘", VOLUME_TEXT_MAX, record->volumeText);
   SetItemText(IDC_START, text);
-  snprintf(text, sizeof text, "!! %s盘上数据格式化后将丢失!", record->volumeText);
+  snprintf(text, sizeof text, "!! %.*s盘上数据格式化后将丢失!", VOLUME_TEXT_MAX, record->volumeText);
   SetStatus(text);
 }
 
 // Steps 2 to 5 of a job's end: the outcome's box, and back to Idle.
 static void ReportJobOutcome(void) {
   DriveRecord* record = SelectedRecord();
-  const char* drive = record ? record->volumeText : "";
+  // A copy: a refresh may rewrite the table while the box waits for the user.
+  char drive[VOLUME_TEXT_SIZE];
+  snprintf(drive, sizeof drive, "%.*s", VOLUME_TEXT_MAX, record ? record->volumeText : "");
   char text[QUOTED_TEXT_SIZE];
   if (g_app.jobResult != 0)
     snprintf(text, sizeof text, " %s盘格式化完成,请重新插拔U盘.", drive);
@@ -169,7 +174,7 @@ static void StartJob(void) {
   }
 
   char text[QUOTED_TEXT_SIZE];
-  snprintf(text, sizeof text, "正在格式化 %s盘...", record->physicalName);
+  snprintf(text, sizeof text, "正在格式化 %.*s盘...", PHYSICAL_NAME_MAX, record->physicalName);
   SetStatus(text);
   EnableItem(IDC_START, FALSE);
   EnableItem(IDC_DRIVE_LIST, FALSE);
