@@ -18,6 +18,7 @@ struct AppState {
   int jobDrive;
   DWORD jobSectorCount;
   BYTE jobFatKind;  // FsKind that planning chose, for WriteFats; 0 before
+  int refreshDue;           // a volume came or went during the job; the job-finished command refreshes
 };
 
 extern AppState g_app;
