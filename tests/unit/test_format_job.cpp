@@ -122,6 +122,25 @@ TEST_F(FormatJobTest, FailingStepsKeepWhatWasWrittenBefore) {
   }
 }
 
+// Too many clusters: planning tells the user first, then the job's failure is
+// reported, and the disk is untouched.
+TEST_F(FormatJobTest, ARefusedPlanIsReportedAfterPlanningsOwnBox) {
+  TempImage& image = OpenOn(70000);
+  ChooseActualSize(nullptr);
+  std::string volume = VolumeText();
+  RunJob();
+  auto boxes = standin::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text.rfind("所选分配单元不能小于", 0), 0u) << boxes[0].text;
+  EXPECT_EQ(boxes[1].text, " !! " + volume + ",格式化失败,请重试!");
+  EXPECT_EQ(g_app.jobResult, 0u);
+  EXPECT_EQ(g_app.device, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(standin::OpenDeviceHandles(), 0);
+  EXPECT_TRUE(AllBytes(image.Read(0, 40), kOld));
+  EXPECT_EQ(standin::Text(IDC_STATUS), "请先选择盘");
+  EXPECT_EQ(standin::Selection(IDC_DRIVE_LIST), 0);
+}
+
 TEST_F(FormatJobTest, EjectsOnlyInTheFloppyFormatEdition) {
   for (bool ejectWorks : {true, false}) {
     SCOPED_TRACE(ejectWorks ? "eject works" : "eject fails");
