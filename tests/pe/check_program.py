@@ -202,6 +202,9 @@ def check_headers(pe, check):
     check.equal("subsystem version",
                 (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion),
                 (4, 0))
+    check.equal("operating system version",
+                (pe.OPTIONAL_HEADER.MajorOperatingSystemVersion,
+                 pe.OPTIONAL_HEADER.MinorOperatingSystemVersion), (4, 0))
     dlls = sorted(e.dll.decode().upper() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
     check.equal("imported DLLs", dlls, ["KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"])
     check.equal("delay-loaded DLLs",
