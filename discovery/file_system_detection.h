@@ -3,5 +3,7 @@
 
 #include "discovery/drive_table.h"
 
-// driveName is a letter and a colon, such as "E:". Returns an FsKind.
+// driveName is a letter and a colon, such as "E:". Returns an FsKind; 0 for
+// a volume that cannot be opened or read and for a sector that is no FAT boot
+// sector.
 int DetectFileSystem(const char* driveName);

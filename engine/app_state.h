@@ -13,6 +13,12 @@ struct AppState {
   DWORD jobResult;          // 1 success, 0 failure; read only after the job-finished command
   BootSectorImage image;
   DriveTable drives;
+  // The job's disk as planning took it, once, so that a refresh of the list
+  // during the job cannot change it; -1 and 0 until a plan has taken one.
+  int jobDrive;
+  DWORD jobSectorCount;
+  BYTE jobFatKind;  // FsKind that planning chose, for WriteFats; 0 before
+  int refreshDue;           // a volume came or went during the job; the job-finished command refreshes
 };
 
 extern AppState g_app;

@@ -2,7 +2,7 @@
 # Sets up a fresh Debian machine, builds every preset and runs every test:
 # the unit and tool tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the unit tests again under ThreadSanitizer, and the checks of the Windows
-# programs.
+# programs, and the fuzz targets for a short fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -20,3 +20,6 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 ctest --preset host-tsan -L unit -j "$jobs"
 ctest --preset windows -j "$jobs" --no-tests=ignore
 ctest --preset host-asan -j "$jobs"
+
+# The fuzz targets, built with clang in their own tree, for a fixed time each.
+bash tools/fuzz.sh

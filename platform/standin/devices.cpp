@@ -52,6 +52,7 @@ struct Devices {
   std::vector<Transfer> transfers;
   std::vector<IoctlCall> ioctls;
   std::set<HandleObject*> handles;
+  bool keepLogs = true;
 };
 
 Devices& D() {
@@ -261,6 +262,11 @@ void ClearLogs() {
   D().ioctls.clear();
 }
 
+void KeepCallLogs(bool keep) {
+  std::lock_guard<std::mutex> g(Lock());
+  D().keepLogs = keep;
+}
+
 int OpenDeviceHandles() {
   std::lock_guard<std::mutex> g(Lock());
   int n = 0;
@@ -290,7 +296,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   } else if (!device.empty() && Window(device, &disk, &base, &size)) {
     call.ok = true;
   }
-  D().opens.push_back(call);
+  if (D().keepLogs) D().opens.push_back(call);
   if (!call.ok) {
     SetError(error);
     return INVALID_HANDLE_VALUE;
@@ -344,7 +350,7 @@ static BOOL MoveBytes(HANDLE file, void* readInto, const void* writeFrom, DWORD 
   uint64_t base = 0, size_ = 0;
   Window(o->device, &disk, &base, &size_);
   bool write = writeFrom != nullptr;
-  D().transfers.push_back({o->device, write, o->position, size});
+  if (D().keepLogs) D().transfers.push_back({o->device, write, o->position, size});
   Fault fault;
   bool faulty = TakeFault(o->device, false, &fault);
   if (faulty && fault == Fault::Fail) {
@@ -391,7 +397,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     auto* p = static_cast<const uint8_t*>(in);
     call.input.assign(p, p + std::min<DWORD>(inSize, 4096));
   }
-  D().ioctls.push_back(call);
+  if (D().keepLogs) D().ioctls.push_back(call);
   if (returned) *returned = 0;
   Devices& d = D();
   auto vol = d.volumes.find(o->device);
@@ -447,10 +453,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
       case CapacityAnswer::Bytes:
         memcpy(answer, dk.answerBytes, 8);
         break;
-      case CapacityAnswer::FromSize:
-        PutBe32(answer, static_cast<uint32_t>(dk.size / 512 - 1));
+      case CapacityAnswer::FromSize: {
+        // A disk too large for the 32-bit answer reports the largest LBA, as
+        // such devices do.
+        uint64_t last = dk.size / 512 - 1;
+        PutBe32(answer, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
         PutBe32(answer + 4, 512);
         break;
+      }
     }
     memcpy(rsp + dataAt, answer, moved);
     rsp[2] = 0;  // ScsiStatus: good

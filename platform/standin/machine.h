@@ -67,6 +67,8 @@ std::vector<OpenCall> Opens();
 std::vector<Transfer> Transfers();
 std::vector<IoctlCall> Ioctls();
 void ClearLogs();
+// Whether opens, transfers and device requests are recorded (on after Reset).
+void KeepCallLogs(bool keep);
 int OpenDeviceHandles();
 
 // ---- clock and sleep --------------------------------------------------------
