@@ -21,7 +21,10 @@ PKGS=(
   xvfb xdotool x11-utils imagemagick
   python3 python3-pefile
   fonts-wqy-microhei locales
-  wine wine32:i386
+  wine wine32:i386 fonts-wine
+  # Where the kernel runs no 32-bit programs, the Wine tests run a 64-bit
+  # build of the same sources under 64-bit Wine.
+  wine64 g++-mingw-w64-x86-64
 )
 
 missing=()

@@ -19,7 +19,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 ctest --preset host-tsan -L unit -j "$jobs"
 ctest --preset windows -j "$jobs" --no-tests=ignore
-ctest --preset host-asan -j "$jobs"
-
 # The fuzz targets, built with clang in their own tree, for a fixed time each.
 bash tools/fuzz.sh
+
+ctest --preset host-asan -j "$jobs"
