@@ -398,6 +398,22 @@ def case_block_device(tools):
     fsck(backing)
 
 
+def case_boots(tools):
+    """Our 1.44M and 720K volumes boot into our program, which asks for a system disk."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'boot'))
+    import qemu_screen
+    if not qemu_screen.qemu_available():
+        raise Skip('qemu-system-i386 is not installed')
+    runs = (('vellmark', [], '1.44m'), ('vellmark', ['--layout', '720k'], '720k'),
+            ('ossiter', [], '1.44m'))
+    for edition, options, name in runs:
+        image = tools.path('%s-%s.img' % (edition, name))
+        check_equal(tools.run(edition, options + [image]).code, 0, '%s %s format' % (edition, name))
+        screen = qemu_screen.boot_and_read_screen(
+            image, ['Invalid system disk', 'Replace the disk, and then press any key'], timeout=30)
+        check('Disk I/O error' not in screen, '%s %s reads its root directory' % (edition, name))
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith('case_')}
 
 
