@@ -97,11 +97,11 @@ struct DialogSpec {
   std::vector<ControlSpec> controls;
 };
 // What DialogBoxParamA builds for a template id.
-void RegisterDialog(int templateId, const DialogSpec& spec);
+void RegisterDialog(int templateId, const DialogSpec& layout);
 
 // Creates the dialog on the calling thread, which becomes the UI thread, and
 // sends WM_INITDIALOG. The dialog lives until DestroyWindow or Reset.
-HWND OpenDialog(DLGPROC proc, const DialogSpec& spec, LPARAM param = 0);
+HWND OpenDialog(DLGPROC proc, const DialogSpec& layout, LPARAM param = 0);
 HWND Dialog();
 bool DialogDestroyed();
 
@@ -128,7 +128,7 @@ UINT CheckState(int id);
 std::vector<std::string> Items(int id);
 int Selection(int id);
 int TextLimit(int id);
-ControlSpec Spec(int id);
+ControlSpec Row(int id);
 
 // What a user can do; each refuses (false) on a disabled or hidden control.
 // Shows or hides a control, as a build of the full dialog would.

@@ -9,19 +9,19 @@
 namespace standin {
 
 inline DialogSpec MainDialogSpec() {
-  DialogSpec spec;
-  spec.caption = EDITION_DIALOG_CAPTION;
-  spec.w = EDITION_DIALOG_WIDTH;
-  spec.h = EDITION_DIALOG_HEIGHT;
-  spec.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT |
+  DialogSpec layout;
+  layout.caption = EDITION_DIALOG_CAPTION;
+  layout.w = EDITION_DIALOG_WIDTH;
+  layout.h = EDITION_DIALOG_HEIGHT;
+  layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT |
                DS_3DLOOK | DS_CENTER;
   const DWORD SHOWN = WS_VISIBLE, HIDDEN = 0;
 #define CONTROL_ROW(id, cls, text, x, y, w, h, style, ex, vis) \
-  spec.controls.push_back(ControlSpec{id, cls, text, x, y, w, h, WS_CHILD | (style) | (vis), ex});
+  layout.controls.push_back(ControlSpec{id, cls, text, x, y, w, h, WS_CHILD | (style) | (vis), ex});
 #include "main_dialog.inc"
 #undef CONTROL_ROW
   (void)HIDDEN;
-  return spec;
+  return layout;
 }
 
 }  // namespace standin

@@ -20,7 +20,7 @@ namespace {
 enum class Kind { Button, Edit, Static, ListBox, ComboBox };
 
 struct Control {
-  ControlSpec spec;
+  ControlSpec row;
   Kind kind;
   std::string text;
   bool enabled;
@@ -84,7 +84,7 @@ Kind KindOf(const std::string& className) {
 
 Control* ById(int id) {
   for (auto& c : W().controls)
-    if (c->spec.id == id) return c.get();
+    if (c->row.id == id) return c.get();
   return nullptr;
 }
 
@@ -150,7 +150,7 @@ LRESULT ControlMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   switch (message) {
     case WM_SETTEXT: {
       c->text = text ? text : "";
-      TextChange change{c->spec.id, c->text, true};
+      TextChange change{c->row.id, c->text, true};
       g.unlock();
       Notify(change);
       return TRUE;
@@ -179,7 +179,7 @@ LRESULT ControlMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     if (add) {
       std::string s = text ? text : "";
       size_t at = c->items.size();
-      if (combo && (c->spec.style & CBS_SORT)) {
+      if (combo && (c->row.style & CBS_SORT)) {
         at = 0;
         while (at < c->items.size() && strcasecmp(c->items[at].c_str(), s.c_str()) <= 0) at++;
       }
@@ -274,12 +274,12 @@ void ResetWindows() {
 
 using namespace detail;
 
-void RegisterDialog(int templateId, const DialogSpec& spec) {
+void RegisterDialog(int templateId, const DialogSpec& layout) {
   std::lock_guard<std::mutex> g(Lock());
-  W().templates[templateId] = spec;
+  W().templates[templateId] = layout;
 }
 
-HWND OpenDialog(DLGPROC proc, const DialogSpec& spec, LPARAM param) {
+HWND OpenDialog(DLGPROC proc, const DialogSpec& layout, LPARAM param) {
   {
     std::lock_guard<std::mutex> g(Lock());
     Windows& w = W();
@@ -288,11 +288,11 @@ HWND OpenDialog(DLGPROC proc, const DialogSpec& spec, LPARAM param) {
     w.destroyed = false;
     w.proc = proc;
     w.ui = std::this_thread::get_id();
-    w.caption = spec.caption;
+    w.caption = layout.caption;
     w.controls.clear();
-    for (const ControlSpec& s : spec.controls) {
+    for (const ControlSpec& s : layout.controls) {
       auto c = std::make_unique<Control>();
-      c->spec = s;
+      c->row = s;
       c->kind = KindOf(s.className);
       c->text = s.text;
       c->enabled = !(s.style & WS_DISABLED);
@@ -422,10 +422,10 @@ int TextLimit(int id) {
   return c ? c->limit : 0;
 }
 
-ControlSpec Spec(int id) {
+ControlSpec Row(int id) {
   std::lock_guard<std::mutex> g(Lock());
   Control* c = ById(id);
-  return c ? c->spec : ControlSpec{};
+  return c ? c->row : ControlSpec{};
 }
 
 void ShowControl(int id, bool visible) {
@@ -453,7 +453,7 @@ bool UserClick(int id) {
     std::lock_guard<std::mutex> g(Lock());
     Control* c = ById(id);
     if (!c || !c->enabled || !c->visible || c->kind != Kind::Button) return false;
-    DWORD type = c->spec.style & 0xF;
+    DWORD type = c->row.style & 0xF;
     if (type == BS_AUTOCHECKBOX) {
       c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
     } else if (type == BS_AUTORADIOBUTTON) {
@@ -462,10 +462,10 @@ bool UserClick(int id) {
       size_t at = 0;
       while (all[at].get() != c) at++;
       size_t first = at;
-      while (first > 0 && !(all[first]->spec.style & WS_GROUP)) first--;
+      while (first > 0 && !(all[first]->row.style & WS_GROUP)) first--;
       for (size_t i = first; i < all.size(); i++) {
-        if (i > first && (all[i]->spec.style & WS_GROUP)) break;
-        if ((all[i]->spec.style & 0xF) == BS_AUTORADIOBUTTON) all[i]->check = BST_UNCHECKED;
+        if (i > first && (all[i]->row.style & WS_GROUP)) break;
+        if ((all[i]->row.style & 0xF) == BS_AUTORADIOBUTTON) all[i]->check = BST_UNCHECKED;
       }
       c->check = BST_CHECKED;
     }
@@ -486,7 +486,7 @@ bool UserType(int id, const std::string& text) {
     std::lock_guard<std::mutex> g(Lock());
     Control* c = ById(id);
     typed = text.substr(0, static_cast<size_t>(std::max(0, c->limit)));
-    if (c->spec.style & ES_UPPERCASE)
+    if (c->row.style & ES_UPPERCASE)
       for (char& ch : typed)
         if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
     c->text = typed;
@@ -532,7 +532,7 @@ using namespace standin;
 using namespace standin::detail;
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND, DLGPROC proc, LPARAM param) {
-  DialogSpec spec;
+  DialogSpec layout;
   {
     std::lock_guard<std::mutex> g(Lock());
     auto it = W().templates.find(static_cast<int>(reinterpret_cast<uintptr_t>(templateName)));
@@ -540,9 +540,9 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND, DLGPROC proc, LPAR
       SetError(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
       return -1;
     }
-    spec = it->second;
+    layout = it->second;
   }
-  OpenDialog(proc, spec, param);
+  OpenDialog(proc, layout, param);
   PumpUntil([] { return DialogDestroyed(); }, -1);
   return 0;
 }
