@@ -77,3 +77,12 @@ foreach(ed IN LISTS SF_EDITIONS)
   set_tests_properties(pe.${program} PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS pe)
 endforeach()
 
+
+foreach(ed IN LISTS SF_EDITIONS)
+  set(program ${SF_PROGRAM_${ed}})
+  add_test(NAME wine.${program}
+    COMMAND ${SF_PYTHON} ${CMAKE_SOURCE_DIR}/tests/wine/smoke_test.py ${ed}
+            --win32 $<TARGET_FILE:${program}> $<TARGET_FILE:window_probe>
+            --win64 ${SF_WINE64_DIR}/bin/${program}.exe ${SF_WINE64_DIR}/bin/window_probe.exe)
+  set_tests_properties(wine.${program} PROPERTIES TIMEOUT 240 SKIP_RETURN_CODE 77 LABELS wine)
+endforeach()
