@@ -29,6 +29,17 @@ struct Choice {
   std::string label;
 };
 
+inline Choice ActualSize(int clusterIndex, int fatIndex, int rootEntries,
+                         const std::string& label = "") {
+  Choice c;
+  c.layout = 0;
+  c.clusterIndex = clusterIndex;
+  c.fatIndex = fatIndex;
+  c.rootEntries = std::to_string(rootEntries);
+  c.label = label;
+  return c;
+}
+
 class FormatDialogTest : public MachineTest {
  protected:
   void SetUp() override {

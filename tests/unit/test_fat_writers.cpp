@@ -25,15 +25,6 @@ class WritersTest : public FormatDialogTest {
   }
 };
 
-Choice ActualSize(int clusterIndex, int fatIndex, int rootEntries, const std::string& label = "") {
-  Choice c;
-  c.layout = 0;
-  c.clusterIndex = clusterIndex;
-  c.fatIndex = fatIndex;
-  c.rootEntries = std::to_string(rootEntries);
-  c.label = label;
-  return c;
-}
 
 struct RegionRow {
   const char* name;

@@ -17,14 +17,6 @@ DWORD ClustersOf(const unsigned char* s) {
   return data / GetBootField(s, BPB_SecPerClus);
 }
 
-Choice ActualSize(int clusterIndex, int fatIndex, int rootEntries) {
-  Choice c;
-  c.layout = 0;
-  c.clusterIndex = clusterIndex;
-  c.fatIndex = fatIndex;
-  c.rootEntries = std::to_string(rootEntries);
-  return c;
-}
 
 Choice Floppy(bool k720 = false) {
   Choice c;

@@ -146,15 +146,6 @@ struct VolumeRow {
   Choice choice;
 };
 
-Choice ActualSize(int clusterIndex, int fatIndex, int rootEntries, const std::string& label = "") {
-  Choice c;
-  c.layout = 0;
-  c.clusterIndex = clusterIndex;
-  c.fatIndex = fatIndex;
-  c.rootEntries = std::to_string(rootEntries);
-  c.label = label;
-  return c;
-}
 
 Choice Floppy(bool k720, const std::string& label = "") {
   Choice c;
